@@ -1,0 +1,4 @@
+#include "Version.h"
+
+const char* buildDate() { return __DATE__; }
+const char* buildTime() { return __TIME__; }
