@@ -1,0 +1,21 @@
+#pragma once
+// Dynamic libraries: load with immediate binding and local symbols (two copies of
+// one library file are two independent instances), look up symbols, unload.
+
+namespace platform {
+
+struct DynamicLibrary {
+    void* handle;  // null when not loaded
+};
+
+// Loads the library at path; false when it cannot be loaded (the reason is kept for
+// libraryError()).
+bool libraryOpen(DynamicLibrary* library, const char* path);
+// Address of an exported symbol, null when the library has no such export.
+void* librarySymbol(const DynamicLibrary* library, const char* name);
+// Unloads; the record may be opened again afterwards.
+void libraryClose(DynamicLibrary* library);
+// Text of the last load or lookup failure of the calling thread ("" when none).
+const char* libraryError();
+
+}  // namespace platform
