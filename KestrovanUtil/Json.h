@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/com/bstr.h"
+
 constexpr int32_t kKestrovanJsonCapacity = 128;
 constexpr int32_t kKestrovanJsonTokens = 2 * kKestrovanJsonCapacity + 1;
 constexpr int32_t kCodeMissingJsonKey = 61016;
@@ -81,7 +83,7 @@ int32_t GetKestrovanJsonInt(const KestrovanJsonMap* map, const char* key);
 int64_t GetKestrovanJsonLong(const KestrovanJsonMap* map, const char* key);
 // The decoded value as a COM string (released with SysFreeString); an empty one when
 // the key is missing or the text is not UTF-8.
-char16_t* GetKestrovanJsonWide(const KestrovanJsonMap* map, const char* key);
+BSTR GetKestrovanJsonWide(const KestrovanJsonMap* map, const char* key);
 
 // {"key": "base64 of value", ...}; entries without a text value are left out.
 char* KestrovanJsonMapToText(const KestrovanJsonMap* map);
