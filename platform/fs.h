@@ -24,6 +24,11 @@ bool createEmptyFile(const char* path);      // "break>" of the design
 bool listFolder(const char* path, std::vector<std::string>* names);
 // Deletes files of the folder whose names match the glob pattern (e.g. "*.so"), hidden ones too.
 int deleteMatching(const char* folder, const char* pattern);
+// Whole content of a file; false when it cannot be opened or read.
+bool readWholeFile(const char* path, std::string* content);
+// Replaces the file's content: written beside it and renamed over it, so a failed
+// write (a full disk) leaves the old content in place. Mode 0644 for new files.
+bool replaceFileContent(const char* path, const void* data, size_t length);
 // Full path of the running executable.
 std::string executablePath();
 

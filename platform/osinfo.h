@@ -11,6 +11,7 @@ struct OsVersionInfo {
     int serverR2Metric;    // SM_SERVERR2
     uint16_t architecture; // 0 x86, 6 Itanium, 9 x64 (Win32 numbering)
     bool linux;            // running on Linux: the decision table does not apply
+    bool wide;             // a 64-bit system
     bool valid;            // the version could be read
 };
 

@@ -17,6 +17,9 @@ std::vector<std::string> splitCommandLine(const char* commandLine);
 // then PATH; a ".exe" suffix is dropped. throughShell runs it as "/bin/sh -c".
 // Returns the pid, or 0 when it could not be started.
 uint32_t spawnCommand(const char* commandLine, bool throughShell);
+// Like spawnCommand, for a child nobody waits for: it is reaped when it ends so it
+// never lingers as a zombie.
+uint32_t spawnDetached(const char* commandLine, bool throughShell);
 // Waits for a child started by spawnCommand and returns its exit code
 // (128 + signal when killed by a signal); -1 on failure.
 int waitProcess(uint32_t pid);
@@ -32,6 +35,8 @@ bool listProcesses(std::vector<ProcessEntry>* out);
 bool terminateProcess(uint32_t pid);
 bool processAlive(uint32_t pid);
 
+// "X.exe" is the file X here; other names are kept.
+std::string programFileName(const char* name);
 // Name comparison as the system does it: ".exe" ignored.
 bool sameProgramName(const char* a, const char* b, bool ignoreCase);
 
