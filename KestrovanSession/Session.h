@@ -16,6 +16,11 @@ constexpr int32_t kCodeNeedNewerAdapter = 61204;
 constexpr int32_t kCodeAdapterNotLoaded = 61902;
 constexpr int32_t kCodeNoEntryPoint = 61906;
 
+// The copy folder and the program folder the table works with. Start-up may hand
+// them over before initSessionTable; otherwise the process-wide copy path of the tool
+// routines and the folder of the running program are taken.
+void setSessionFolders(const char* copyFolder, const char* programFolder);
+
 // Prepares the table once at start-up, before any listener starts: logging, the copy
 // and program folders, the value store, the version marker, and fresh per-session
 // folders (copies left by an earlier run are removed). Start-up then calls
