@@ -45,6 +45,12 @@ void libraryClose(DynamicLibrary* library) {
     library->handle = nullptr;
 }
 
+std::string libraryPathOf(const void* address) {
+    Dl_info info{};
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+    return info.dli_fname;
+}
+
 const char* libraryError() { return lastError; }
 
 }  // namespace platform
