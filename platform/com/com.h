@@ -20,6 +20,10 @@ constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSC
 constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 constexpr DWORD COINIT_MULTITHREADED = 0x0;
 
+// Marks a server's exports: libraries build with hidden visibility and a version
+// script, so only what carries this mark can be found by name.
+#define COM_EXPORT __attribute__((visibility("default")))
+
 // Exports of an in-process server, C calling convention.
 extern "C" {
 using DllGetClassObjectFunction = HRESULT (*)(REFCLSID clsid, REFIID riid, void** object);
