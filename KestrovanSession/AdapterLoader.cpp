@@ -67,8 +67,15 @@ bool selectPath(const char* pathId, char* libDir, char* comName) {
     logNormal("Path id check location mode: ", "Active");
     bool matched = equalsNoCase(libDir, kTableLibDir) && equalsNoCase(comName, kTableComName);
     logPathCompare(matched);
-    if (!matched) logWarning("Out of path table connection: ", "Reject");
-    return matched;
+    if (!matched) {
+        logWarning("Out of path table connection: ", "Reject");
+        return false;
+    }
+    // The names matched without regard to case; file names here do not, so the
+    // library is reached under the table's own spelling.
+    std::snprintf(libDir, kNameBuffer, "%s", kTableLibDir);
+    std::snprintf(comName, kNameBuffer, "%s", kTableComName);
+    return true;
 }
 
 // Copies the installed library into the session folder; an existing copy is not replaced.
