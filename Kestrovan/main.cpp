@@ -1,6 +1,4 @@
-#include <cstdio>
+// The service program: its command line is the keeper's restart count.
+#include "Service.h"
 
-int main() {
-    std::puts("TarvikKestrovan: not built yet");
-    return 0;
-}
+int main(int argc, char** argv) { return KestrovanMain(argc > 1 ? argv[1] : nullptr); }
