@@ -289,7 +289,9 @@ TEST(TextBase64, RandomBytesAgreeWithGnuTls) {
             char* decoded = base64Decode(form.c_str(), &decodedLength);
             ASSERT_NE(decoded, nullptr);
             EXPECT_EQ(decodedLength, length);
-            EXPECT_EQ(std::memcmp(decoded, data.data(), length), 0) << length;
+            if (length > 0) {
+                EXPECT_EQ(std::memcmp(decoded, data.data(), length), 0) << length;
+            }
             EXPECT_EQ(decoded[length], '\0');
             std::free(decoded);
         }
