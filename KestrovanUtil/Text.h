@@ -21,14 +21,17 @@ void freeSecret(char* text);
 char* duplicateText(const char* text);
 char16_t* duplicateWide(const char16_t* text);
 size_t wideLength(const char16_t* text);
+// Bytes [start, end), the end cut at the terminator; none when the range is empty.
 char* substring(const char* text, size_t start, size_t end);
 char* lowerCopy(const char* text);
 bool startsWith(const char* text, const char* prefix);
+// Left to right, without overlap; an empty or null needle leaves the text unchanged.
 char* replaceAll(const char* text, const char* needle, const char* replacement);
 // Parts between separators, empty ones included; a null-ended list freed with freeTextList.
 char** splitText(const char* text, const char* separator);
 size_t textListLength(char** list);
 void freeTextList(char** list);
+// Exactly width characters, right-aligned; a wider text keeps its right-most ones.
 char* padLeft(const char* text, size_t width, char pad);
 char16_t* stripExe(const char16_t* name);
 
@@ -46,5 +49,7 @@ char* base64Decode(const char* text, size_t* outLength = nullptr);
 char* hexEncode(const uint8_t* data, size_t length);  // upper-case digits
 uint8_t* hexDecode(const char* text, size_t* outLength);
 
+// Raw value of the first key matching without regard to case; one 64-token
+// tokeniser serves the whole process, taken under a lock.
 char* getJsonValue(const char* text, const char* key);
 char* unescapeJsonValue(const char* text);
