@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/names.h"
 
 namespace platform {
@@ -38,7 +39,10 @@ bool rangeLock(int fd, short type) {
     lock.l_start = 0;
     lock.l_len = sizeof(uint64_t);
     while (fcntl(fd, F_OFD_SETLKW, &lock) != 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR) {
+            reportFailure("fcntl", "event lock", errno);
+            return false;
+        }
     }
     return true;
 }
@@ -95,7 +99,10 @@ bool eventCreate(NamedEvent* event, const char* name) {
     std::string path = eventPath(name);
     if (path.empty()) return false;
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reportFailure("open", path.c_str(), errno);
+        return false;
+    }
     return attach(event, name, fd, true);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/error.h"
 #include "platform/random.h"
 #include "platform/syscalls.h"
 
@@ -72,7 +73,10 @@ bool makeFolders(const char* path) {
         pos = whole.find('/', pos + 1);
         partial = whole.substr(0, pos);
         if (partial.empty() || partial == "/") continue;
-        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) {
+            reportFailure("mkdir", partial.c_str(), errno);
+            return false;
+        }
     }
     return pathKind(path) == PathKind::Folder;
 }
@@ -107,6 +111,7 @@ bool copyFile(const char* from, const char* to) {
     }
     int out = sysCalls().open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
     if (out < 0) {
+        reportFailure("open", to, errno);
         closeKeepingErrno(in);
         return false;
     }
@@ -122,7 +127,10 @@ bool copyFile(const char* from, const char* to) {
     ::close(in);
     if (::close(out) != 0) ok = false;
     // A half-written copy must not pass for the real file.
-    if (!ok) sysCalls().unlink(to);
+    if (!ok) {
+        reportFailure("write", to, errno);
+        sysCalls().unlink(to);
+    }
     return ok;
 }
 
@@ -193,10 +201,14 @@ bool replaceFileContent(const char* path, const void* data, size_t length) {
     struct stat st {};
     if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;
     int fd = sysCalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reportFailure("open", temp.c_str(), errno);
+        return false;
+    }
     bool ok = writeAll(fd, data, length);
     if (::close(fd) != 0) ok = false;
     if (ok && sysCalls().rename(temp.c_str(), path) == 0) return true;
+    reportFailure(ok ? "rename" : "write", path, errno);
     sysCalls().unlink(temp.c_str());
     return false;
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/error.h"
 #include "platform/names.h"
 
 namespace platform {
@@ -33,7 +34,10 @@ bool mutexOpen(NamedMutex* mutex, const char* name) {
     if (path.size() >= sizeof mutex->path) return false;
     // Create the lock file now so that a missing folder or a full disk shows at open time.
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reportFailure("open", path.c_str(), errno);
+        return false;
+    }
     if (global) fchmod(fd, 0666);  // every user of the machine takes this lock
     ::close(fd);
     std::snprintf(mutex->name, sizeof mutex->name, "%s", name);
@@ -51,10 +55,14 @@ WaitResult mutexWait(NamedMutex* mutex, int timeoutMs) {
     // Each acquisition has its own open file description: flock excludes between those,
     // so two handles of one process exclude each other just like two processes do.
     int fd = ::open(mutex->path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return WaitResult::Failed;
+    if (fd < 0) {
+        reportFailure("open", mutex->path, errno);
+        return WaitResult::Failed;
+    }
     if (timeoutMs < 0) {
         while (flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
+                reportFailure("flock", mutex->path, errno);
                 ::close(fd);
                 return WaitResult::Failed;
             }
@@ -64,6 +72,7 @@ WaitResult mutexWait(NamedMutex* mutex, int timeoutMs) {
         for (;;) {
             if (flock(fd, LOCK_EX | LOCK_NB) == 0) break;
             if (errno != EWOULDBLOCK && errno != EINTR) {
+                reportFailure("flock", mutex->path, errno);
                 ::close(fd);
                 return WaitResult::Failed;
             }

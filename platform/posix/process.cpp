@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
 #include "platform/syscalls.h"
@@ -85,7 +86,10 @@ uint32_t spawnArgs(std::vector<std::string> args) {
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     int pid = 0;
-    if (sysCalls().spawn(&pid, argv[0], argv.data(), environ) != 0 || pid <= 0) return 0;
+    if (int rc = sysCalls().spawn(&pid, argv[0], argv.data(), environ); rc != 0 || pid <= 0) {
+        reportFailure("posix_spawn", argv[0], rc);
+        return 0;
+    }
     return static_cast<uint32_t>(pid);
 }
 
@@ -163,7 +167,10 @@ uint32_t spawnCommand(const char* commandLine, bool throughShell) {
         (equalsIgnoreCase(args[1], "/c") || equalsIgnoreCase(args[1], "-c")))
         return spawnArgs({"/bin/sh", "-c", afterShellSwitch(commandLine)});
     std::string resolved = findProgram(program);
-    if (resolved.empty()) return 0;
+    if (resolved.empty()) {
+        reportFailure("execvp", program.c_str(), ENOENT);
+        return 0;
+    }
     args[0] = resolved;
     return spawnArgs(std::move(args));
 }
@@ -179,7 +186,10 @@ int waitProcess(uint32_t pid) {
     int status = 0;
     for (;;) {
         if (waitpid(static_cast<pid_t>(pid), &status, 0) >= 0) break;
-        if (errno != EINTR) return -1;
+        if (errno != EINTR) {
+            reportFailure("waitpid", std::to_string(pid).c_str(), errno);
+            return -1;
+        }
     }
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -189,7 +199,10 @@ int waitProcess(uint32_t pid) {
 bool listProcesses(std::vector<ProcessEntry>* out) {
     if (!out) return false;
     std::vector<std::string> names;
-    if (!listFolder("/proc", &names)) return false;
+    if (!listFolder("/proc", &names)) {
+        reportFailure("opendir", "/proc", errno);
+        return false;
+    }
     out->clear();
     for (const auto& name : names) {
         if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;

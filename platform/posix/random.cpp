@@ -1,5 +1,7 @@
 #include "platform/random.h"
 
+#include "platform/error.h"
+
 #include <fcntl.h>
 #include <sys/random.h>
 #include <unistd.h>
@@ -26,7 +28,10 @@ bool randomFill(void* buffer, size_t length) {
     if (done == length) return true;
     // Kernels without getrandom still have the device.
     int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        reportFailure("getrandom", "", errno);
+        return false;
+    }
     while (done < length) {
         ssize_t n = ::read(fd, out + done, length - done);
         if (n > 0) done += static_cast<size_t>(n);
@@ -34,6 +39,7 @@ bool randomFill(void* buffer, size_t length) {
         else break;
     }
     ::close(fd);
+    if (done != length) reportFailure("read", "/dev/urandom", errno);
     return done == length;
 }
 

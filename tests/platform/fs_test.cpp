@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/error.h"
 #include "platform/syscalls.h"
 #include "support/sandbox.h"
 
@@ -18,6 +19,10 @@ struct SysCallsGuard {
 long failWrite(int, const void*, size_t) {
     errno = ENOSPC;
     return -1;
+}
+std::vector<std::string> gFailures;
+void recordFailure(const char* call, const char* subject, int code) {
+    gFailures.push_back(std::string(call) + " " + subject + " " + std::to_string(code));
 }
 }  // namespace
 
@@ -108,4 +113,18 @@ TEST(Files, HiddenNamesAndTheExecutable) {
     EXPECT_FALSE(platform::isHiddenName("/a/.b/x"));
     std::string self = platform::executablePath();
     EXPECT_NE(self.find("platform_fs_test"), std::string::npos) << self;
+}
+
+TEST(Files, FailuresAreNamedToTheSink) {
+    testsupport::Sandbox box;
+    SysCallsGuard guard;
+    gFailures.clear();
+    platform::FailureSink previous = platform::setFailureSink(recordFailure);
+    std::string target = box.path("config");
+    platform::sysCalls().write = failWrite;
+    EXPECT_FALSE(platform::replaceFileContent(target.c_str(), "x", 1));
+    platform::restoreSysCalls();
+    platform::setFailureSink(previous);
+    ASSERT_FALSE(gFailures.empty());
+    EXPECT_EQ(gFailures[0], "write " + target + " " + std::to_string(ENOSPC));
 }
