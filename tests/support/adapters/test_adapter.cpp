@@ -99,6 +99,13 @@ void noteRelease() {
     return answer;
 }
 
+// The last answer would outlive the library otherwise; the service unloads right after
+// the release notice.
+__attribute__((destructor)) void dropAnswer() {
+    std::free(answer);
+    answer = nullptr;
+}
+
 }  // namespace
 
 #ifdef TEST_ADAPTER_MAP
