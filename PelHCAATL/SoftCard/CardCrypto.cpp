@@ -95,7 +95,8 @@ std::string timeText(time_t when) {
 }
 
 // The signature that buildPkcs7 hands over, returned whatever GnuTLS asks to sign;
-// the finished structure is verified afterwards, so a wrong one is caught there.
+// the finished structure is verified afterwards (against the data itself: the fresh
+// structure does not read back its own embedded copy), so a wrong one is caught there.
 struct GivenSignature {
     const std::string* signature;
     int bits;
@@ -292,7 +293,7 @@ bool buildPkcs7(const std::string& der, const std::string& data, const std::stri
         gnutls_datum_t content = datumOf(data);
         unsigned flags = GNUTLS_PKCS7_INCLUDE_CERT | (embedData ? GNUTLS_PKCS7_EMBED_DATA : 0);
         if (gnutls_pkcs7_sign(pkcs7, cert.crt, signer, &content, nullptr, nullptr, digestOf(hash), flags) >= 0 &&
-            gnutls_pkcs7_verify_direct(pkcs7, cert.crt, 0, embedData ? nullptr : &content, 0) >= 0) {
+            gnutls_pkcs7_verify_direct(pkcs7, cert.crt, 0, &content, 0) >= 0) {
             gnutls_datum_t encoded{};
             if (gnutls_pkcs7_export2(pkcs7, GNUTLS_X509_FMT_DER, &encoded) >= 0) {
                 *out = takeDatum(&encoded);
