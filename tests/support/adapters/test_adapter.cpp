@@ -88,7 +88,12 @@ void noteRelease() {
         return "";
     }
     if (name == "LastUnlock") return lastUnlock;
-    if (name == "Counter") return std::to_string(++counter);
+    if (name == "Counter") {
+        // No std::to_string: it would leave a unique symbol that keeps the library from unloading.
+        char number[16];
+        std::snprintf(number, sizeof number, "%d", ++counter);
+        return number;
+    }
     if (name == "MultiLine") return "line1\nline2";
     if (name == "Nothing") return "";
     return "called:" + name + ":" + source.value("strData");
