@@ -26,6 +26,7 @@
 #include "platform/clock.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
+#include "platform/heapwipe.h"
 #include "platform/nettable.h"
 #include "platform/process.h"
 #include "platform/signals.h"
@@ -186,6 +187,8 @@ int KestrovanMain(const char* commandLine) {
         return shutdownService();
     }
 
+    // The TLS stack parses the key into scratch blocks that it frees uncleared.
+    platform::wipeFreedBlocks(true);
     int started = 0;
     for (int k = 0; k < kPortCount; ++k) {
         for (int family = 0; family < 2; ++family) {
@@ -202,6 +205,7 @@ int KestrovanMain(const char* commandLine) {
     PelWhiteBoxResultFinal(&key);
     std::free(keyBuffer);
     certificate.reset();
+    platform::wipeFreedBlocks(false);
 
     logNormal("", "HTTPS Mode");
     if (started == 0) {
