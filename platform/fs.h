@@ -17,7 +17,7 @@ bool makeFolders(const char* path);          // like mkdir -p
 bool removeFile(const char* path);
 bool removeEmptyFolder(const char* path);
 bool removeTree(const char* path);
-bool copyFile(const char* from, const char* to);
+bool copyFile(const char* from, const char* to);  // replaces the target whole, or leaves it
 bool renamePath(const char* from, const char* to);
 bool createEmptyFile(const char* path);      // "break>" of the design
 // Names (not paths) in a folder, "." and ".." left out, hidden ones included.

@@ -100,18 +100,34 @@ bool removeTree(const char* path) {
     return sysCalls().rmdir(path) == 0 && ok;
 }
 
+namespace {
+std::string partName(const char* path) {
+    uint32_t tag = 0;
+    randomFill(&tag, sizeof tag);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.part", tag);
+    return std::string(path) + suffix;
+}
+}  // namespace
+
 bool copyFile(const char* from, const char* to) {
     if (!from || !to) return false;
     int in = sysCalls().open(from, O_RDONLY | O_CLOEXEC, 0);
-    if (in < 0) return false;
+    if (in < 0) {
+        reportFailure("open", from, errno);
+        return false;
+    }
     struct stat st {};
     if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
         closeKeepingErrno(in);
         return false;
     }
-    int out = sysCalls().open(to, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+    // Written beside the target and renamed over it: a library still mapped from the old
+    // file is never truncated under its user, and a failed copy leaves the target as it was.
+    std::string temp = partName(to);
+    int out = sysCalls().open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
     if (out < 0) {
-        reportFailure("open", to, errno);
+        reportFailure("open", temp.c_str(), errno);
         closeKeepingErrno(in);
         return false;
     }
@@ -126,12 +142,10 @@ bool copyFile(const char* from, const char* to) {
     }
     ::close(in);
     if (::close(out) != 0) ok = false;
-    // A half-written copy must not pass for the real file.
-    if (!ok) {
-        reportFailure("write", to, errno);
-        sysCalls().unlink(to);
-    }
-    return ok;
+    if (ok && sysCalls().rename(temp.c_str(), to) == 0) return true;
+    reportFailure(ok ? "rename" : "write", to, errno);
+    sysCalls().unlink(temp.c_str());
+    return false;
 }
 
 bool renamePath(const char* from, const char* to) { return from && to && sysCalls().rename(from, to) == 0; }
@@ -192,11 +206,7 @@ bool readWholeFile(const char* path, std::string* content) {
 
 bool replaceFileContent(const char* path, const void* data, size_t length) {
     if (!path || (!data && length)) return false;
-    uint32_t tag = 0;
-    randomFill(&tag, sizeof tag);
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.part", tag);
-    std::string temp = std::string(path) + suffix;
+    std::string temp = partName(path);
     mode_t mode = 0644;
     struct stat st {};
     if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 0777;

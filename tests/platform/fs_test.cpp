@@ -101,6 +101,14 @@ TEST(Files, FailedWritesLeaveNoBrokenFile) {
 
     ASSERT_TRUE(platform::copyFile(src.c_str(), box.path("copy.so").c_str()));
     EXPECT_EQ(testsupport::readFile(box.path("copy.so")), testsupport::readFile(src));
+    // Copying over an existing file replaces it whole, or not at all.
+    testsupport::writeFile(src, "second version");
+    platform::sysCalls().write = failWrite;
+    EXPECT_FALSE(platform::copyFile(src.c_str(), box.path("copy.so").c_str()));
+    platform::restoreSysCalls();
+    EXPECT_EQ(testsupport::readFile(box.path("copy.so")), std::string(200000, 'z'));
+    ASSERT_TRUE(platform::copyFile(src.c_str(), box.path("copy.so").c_str()));
+    EXPECT_EQ(testsupport::readFile(box.path("copy.so")), "second version");
     ASSERT_TRUE(platform::replaceFileContent(target.c_str(), "new", 3));
     std::string content;
     ASSERT_TRUE(platform::readWholeFile(target.c_str(), &content));
