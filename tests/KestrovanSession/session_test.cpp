@@ -372,6 +372,17 @@ TEST_F(Session, AdaptersThatCannotServeLeaveNoSession) {
     EXPECT_NE(text.find("Parse component version error: 61011"), std::string::npos);
 }
 
+TEST_F(Session, EmptyVersionAnswerEndsWithTheReplySoFar) {
+    installAdapter(TEST_ADAPTER_EMPTY_VERSION);
+    Reply reply = send(opening("KestrovanEcho"));
+    EXPECT_TRUE(isNewSessionId(reply.get("SessionID").value_or("")));
+    EXPECT_FALSE(reply.get("result"));
+    EXPECT_FALSE(reply.get("LibVersion"));
+    EXPECT_EQ(findOldestSession(), -1);
+    EXPECT_TRUE(sessionCopies().empty());
+    EXPECT_NE(log().find("Init adapter: Fail"), std::string::npos);
+}
+
 TEST_F(Session, UnlockCarriesThePageOrigin) {
     std::string id = openEcho();
     EXPECT_EQ(call(id, "LastUnlock").result(),
