@@ -75,8 +75,15 @@ RunningService::RunningService(const testsupport::Sandbox& sandbox, const char* 
         if (!running()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    // The last start-up lines follow the initialization line.
-    waitLog("===============================================================================\n", 2000);
+    // The separator line closes start-up, after the initialization line.
+    for (int i = 0; i < 100 && running(); ++i) {
+        std::string text = log();
+        size_t at = text.find("TarvikKestrovan initialization: ");
+        if (at == std::string::npos ||
+            text.find("==============================================================================", at) != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 RunningService::~RunningService() {
