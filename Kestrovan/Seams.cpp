@@ -4,5 +4,3 @@
 void armCrashForensics() {}
 
 void startServiceChannel(const char*, void (*)()) {}
-
-void startDebugModeWatcher() {}

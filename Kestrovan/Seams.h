@@ -10,7 +10,3 @@ void armCrashForensics();
 // The IPC receiver of the channel (the program file name) with only a final handler.
 // Not started yet: the service is stopped by signal or by ending the process.
 void startServiceChannel(const char* channelName, void (*finalHandler)());
-
-// The watcher of the named event "TarvikKestrovan_DEBUG_MODE" that flips logging.
-// Not started yet: logging stays as the ini file set it at start-up.
-void startDebugModeWatcher();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "Credentials.h"
 #include "Daemon.h"
@@ -24,6 +25,7 @@
 #include "PelWhiteBoxUtil.h"
 #include "Seams.h"
 #include "platform/clock.h"
+#include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
 #include "platform/heapwipe.h"
@@ -50,6 +52,8 @@ std::atomic<bool> gStop{false};
 std::string gCopyPath;  // owned by start-up; read by the final handler
 uint32_t gProcessId = 0;
 MHD_Daemon* gDaemons[kPortCount][2] = {};  // [port position][0 IPv4, 1 IPv6]
+std::atomic<bool> gLogReady{false};
+platform::NamedEvent gDebugEvent{};  // owned by the watcher once it runs
 
 void directLine(const char* text) {
     if (isLogOn()) PelLogWrite(5, "%s", text);
@@ -78,6 +82,36 @@ void logBuildStamps() {
     std::string compiled = std::string(buildDate()) + " " + buildTime();
     logNormal("Compile time: ", compiled.c_str());
     logNormal("Git time: ", KESTROVAN_GIT_TIME);
+}
+
+// Each pulse of the monitor's debug event flips the service's logging.
+[[noreturn]] void DebugModeWatcher() {
+    for (;;) {
+        if (!platform::eventWait(&gDebugEvent, -1)) {
+            platform::sleepMs(100);
+            continue;
+        }
+        if (gLogReady.load()) {
+            unsetLog();
+            gLogReady.store(false);
+        } else {
+            gLogReady.store(setLog(kProgramName));
+        }
+        platform::sleepMs(100);
+    }
+}
+
+void startDebugModeWatcher() {
+    if (!platform::eventOpen(&gDebugEvent, "TarvikKestrovan_DEBUG_MODE")) {
+        // The event's creator (the monitor) is not running: the system's "not found".
+        logErrorNumber("Kestrovan debugStatusUpdateEvent init failed. ", 2);
+        return;
+    }
+    try {
+        std::thread(DebugModeWatcher).detach();
+    } catch (...) {
+        platform::eventClose(&gDebugEvent);
+    }
 }
 
 }  // namespace
@@ -122,7 +156,7 @@ int KestrovanMain(const char* commandLine) {
         gCopyPath = copy.get();
     }
 
-    setLog(kProgramName);
+    gLogReady.store(setLog(kProgramName));
     directLine(kBannerLine);
     logNormal("Execute setting: ", "Tarvik");
     logBuildStamps();

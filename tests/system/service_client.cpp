@@ -66,19 +66,21 @@ RunningService::RunningService(const testsupport::Sandbox& sandbox, const char* 
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     if (argument != nullptr) argv.push_back(const_cast<char*>(argument));
     argv.push_back(nullptr);
+    // A sandbox may hold the log of an earlier run: only what follows counts here.
+    size_t mark = log().size();
     pid_t pid = -1;
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return;
     pid_ = pid;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (log().find("TarvikKestrovan initialization: ") != std::string::npos) break;
+        if (log().find("TarvikKestrovan initialization: ", mark) != std::string::npos) break;
         if (!running()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // The separator line closes start-up, after the initialization line.
     for (int i = 0; i < 100 && running(); ++i) {
         std::string text = log();
-        size_t at = text.find("TarvikKestrovan initialization: ");
+        size_t at = text.find("TarvikKestrovan initialization: ", mark);
         if (at == std::string::npos ||
             text.find("==============================================================================", at) != std::string::npos)
             break;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/event.h"
 #include "service_client.h"
 
 using namespace servicetest;
@@ -142,6 +143,33 @@ TEST_F(Service, EveryPortBusyEndsStartUpWithExitCodeZero) {
     EXPECT_EQ(count(log, "state: In use, try next port"), 6u);
     EXPECT_NE(log.find("HTTPS Mode"), std::string::npos);
     EXPECT_NE(log.find("[Warning] TarvikKestrovan initialization: Fail"), std::string::npos);
+}
+
+TEST_F(Service, DebugEventFlipsLoggingWhenItsCreatorRuns) {
+    {
+        RunningService without(sandbox_);
+        ASSERT_TRUE(without.running());
+        EXPECT_NE(without.log().find("[Error] Kestrovan debugStatusUpdateEvent init failed. 2"), std::string::npos);
+    }
+    platform::NamedEvent event{};
+    ASSERT_TRUE(platform::eventCreate(&event, "TarvikKestrovan_DEBUG_MODE"));
+    RunningService service(sandbox_);
+    ASSERT_TRUE(service.running());
+    EXPECT_EQ(count(service.log(), "debugStatusUpdateEvent init failed"), 1u);  // the first run's only
+
+    // Each pulse flips logging: off, then on again.
+    ASSERT_TRUE(platform::eventPulse(&event));
+    EXPECT_TRUE(service.waitLog("[Normal] Log state: Disable"));
+    size_t enabled = count(service.log(), "Log state: Enable");
+    ASSERT_TRUE(platform::eventPulse(&event));
+    bool again = false;
+    for (int i = 0; i < 100 && !again; ++i) {
+        again = count(service.log(), "Log state: Enable") > enabled;
+        if (!again) usleep(20000);
+    }
+    EXPECT_TRUE(again);
+    EXPECT_EQ(service.stop(), 0);
+    platform::eventClose(&event);
 }
 
 // Base64 lines of a PEM key file: any of them in memory means the text was kept.
