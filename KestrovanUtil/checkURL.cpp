@@ -53,7 +53,7 @@ void setUnlockURL(const char* domainList) {
         std::vector<std::string> items;
         for (const std::string& piece : pieces) {
             std::string item = trimSpaces(piece);
-            if (!item.empty() && item.front() == '.') item.insert(0, "*");
+            if (!item.empty() && item.front() == '.') item = std::string("*") + item;
             if (!item.empty() && item.back() == '.') item.push_back('*');
             if (!item.empty()) items.push_back(item);
         }
