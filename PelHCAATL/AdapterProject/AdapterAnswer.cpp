@@ -8,7 +8,13 @@
 
 namespace {
 char* adapterAnswer = nullptr;
-}
+
+// The last answer stays with the library until the next call; when the library is
+// unloaded instead, it goes with it.
+struct AnswerAtUnload {
+    ~AnswerAtUnload() { clearAdapterAnswer(); }
+} answerAtUnload;
+}  // namespace
 
 void clearAdapterAnswer() {
     freeSecret(adapterAnswer);
