@@ -16,6 +16,7 @@
 #include "Gate.h"
 #include "KestrovanSession/KestrovanValue.h"
 #include "KestrovanSession/Session.h"
+#include "KestrovanSession/TopMost.h"
 #include "KestrovanUtil/Holder.h"
 #include "KestrovanUtil/Log.h"
 #include "KestrovanUtil/PelLog.h"
@@ -204,6 +205,7 @@ int KestrovanMain(const char* commandLine) {
     }
 
     installKestrovanValueStore();
+    installTopMostControl();
     setSessionFolders(gCopyPath.c_str(), programFolder.get());
     initSessionTable();
     markAllSessionsFree();
