@@ -279,9 +279,13 @@ extern "C" bool kestrovanWriteCrashDump(const char* path, const platform::CrashI
         put(&out, signalName(info->signal));
         put(&out, "\ncode ");
         putSigned(&out, info->code);
-        put(&out, "\naddress ");
-        putHex(&out, reinterpret_cast<uintptr_t>(info->faultAddress));
         put(&out, "\n");
+        // Only a fault has an address; a signal sent by a process has none.
+        if (info->code > 0) {
+            put(&out, "address ");
+            putHex(&out, reinterpret_cast<uintptr_t>(info->faultAddress));
+            put(&out, "\n");
+        }
         putRegisters(&out, info->context);
     } else {
         put(&out, "signal none\n");

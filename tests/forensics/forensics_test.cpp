@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "forensics/CrashDumpCallBack.h"
 #include "forensics/ExceptionHandler.h"
@@ -33,6 +34,14 @@ volatile uintptr_t gBadAddress = 8;
 
 extern "C" __attribute__((noinline, used)) void kestrovanTestCrashHere() {
     *reinterpret_cast<volatile int*>(gBadAddress) = 1;
+}
+
+// Deep enough to run off any thread stack; the frame cannot be folded into a loop.
+extern "C" __attribute__((noinline, used)) int kestrovanTestRecurse(int depth) {
+    if (depth < 0) return 0;  // never: the stack runs out first
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    return kestrovanTestRecurse(depth + 1) + frame[0];
 }
 
 namespace {
@@ -113,6 +122,9 @@ TEST(ForensicsChild, Run) {
         abort();
     }
     armCrashForensics();
+    if (role == "thread") std::thread([] { kestrovanTestCrashHere(); }).join();
+    if (role == "overflow") kestrovanTestRecurse(0);
+    if (role == "abort") abort();
     kestrovanTestCrashHere();
     FAIL() << "still alive after the crash";
 }
@@ -137,6 +149,30 @@ TEST(Forensics, CrashLeavesNamedDumpThatReadsBack) {
     const std::string whole = testsupport::readFile(box.path("tmp/" + dumps[0]));
     for (const char* section : {"[registers]\nr8 ", "[maps]\n", "[backtrace]\n", "[end]\n"})
         EXPECT_NE(whole.find(section), std::string::npos) << section;
+}
+
+TEST(Forensics, OtherCrashesLeaveDumpsToo) {
+    struct Case {
+        const char* role;
+        int signal;
+        const char* signalLine;
+        const char* frame;
+    };
+    const Case cases[] = {
+        {"thread", SIGSEGV, "signal 11 SIGSEGV", "kestrovanTestCrashHere"},
+        {"overflow", SIGSEGV, "signal 11 SIGSEGV", "kestrovanTestRecurse"},
+        {"abort", SIGABRT, "signal 6 SIGABRT", "(abort+"},
+    };
+    for (const Case& c : cases) {
+        Sandbox box;
+        platform::makeFolders(box.path("tmp").c_str());
+        EXPECT_EQ(runChild(c.role), 128 + c.signal) << c.role;
+        auto dumps = newDumps(box.path("tmp"));
+        ASSERT_EQ(dumps.size(), 1u) << c.role;
+        const std::string report = readDump(box.path("tmp/" + dumps[0]));
+        EXPECT_NE(report.find(c.signalLine), std::string::npos) << c.role << "\n" << report;
+        EXPECT_NE(report.find(c.frame), std::string::npos) << c.role << "\n" << report;
+    }
 }
 
 TEST(Forensics, PrunesOldestDumpAndLeavesLookAlikes) {
