@@ -1,6 +1,7 @@
 #include "service_client.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "KestrovanUtil/Text.h"
@@ -203,6 +206,25 @@ std::map<std::string, std::string> decodeReply(const std::string& body) {
         pos = v2 + 1;
     }
     return values;
+}
+
+// Every readable mapping of the process, joined.
+std::string processMemory(int pid) {
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    int mem = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
+    std::string all;
+    std::string line;
+    while (mem >= 0 && std::getline(maps, line)) {
+        unsigned long from = 0, to = 0;
+        char perms[8] = {};
+        if (std::sscanf(line.c_str(), "%lx-%lx %7s", &from, &to, perms) != 3 || perms[0] != 'r') continue;
+        if (line.find("[vvar]") != std::string::npos || line.find("[vsyscall]") != std::string::npos) continue;
+        std::string region(to - from, '\0');
+        ssize_t got = pread(mem, region.data(), region.size(), static_cast<off_t>(from));
+        if (got > 0) all.append(region.data(), static_cast<size_t>(got));
+    }
+    if (mem >= 0) close(mem);
+    return all;
 }
 
 }  // namespace servicetest

@@ -64,6 +64,9 @@ std::string rootCertificatePath();
 // The service's private key files made by the build.
 std::string serverKeyPath(bool rsa);
 
+// Every readable mapping of a process of ours, joined (for secrets left in memory).
+std::string processMemory(int pid);
+
 // True inside the private network namespace, where the fixed ports are the test's.
 bool inPrivateNetwork();
 
