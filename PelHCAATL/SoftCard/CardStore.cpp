@@ -1,5 +1,8 @@
 #include "CardStore.h"
 
+#include "platform/clock.h"
+#include "platform/window.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -156,6 +159,33 @@ HRESULT armedFailure(const char* method) {
         return FAILED(hr) ? hr : E_FAIL;
     }
     return S_OK;
+}
+
+namespace {
+int64_t promptProc(platform::WindowHandle window, uint32_t message, uint64_t wParam, int64_t lParam) {
+    return platform::defWindowProc(window, message, wParam, lParam);
+}
+}  // namespace
+
+void openArmedWindow(const char* method) {
+    std::string text;
+    if (!readWhole(configFolder() + "/window", &text)) return;
+    const std::string name = method;
+    for (const std::string& line : lines(text)) {
+        // "<Method> <delay ms> <hold ms> <title>"
+        size_t first = line.find(' ');
+        if (first == std::string::npos || line.substr(0, first) != name) continue;
+        char* rest = nullptr;
+        long delay = std::strtol(line.c_str() + first + 1, &rest, 10);
+        long hold = std::strtol(rest, &rest, 10);
+        std::string title = rest && *rest == ' ' ? std::string(rest + 1) : std::string();
+        platform::sleepMs(static_cast<int>(delay));
+        platform::registerWindowClass("SoftCardPrompt", promptProc);
+        platform::WindowHandle window = platform::createWindow("SoftCardPrompt", title.c_str());
+        platform::sleepMs(static_cast<int>(hold));
+        if (window) platform::destroyWindow(window);
+        return;
+    }
 }
 
 }  // namespace softcard

@@ -52,5 +52,8 @@ std::string cardKey(const Card& card);
 // The failing HRESULT armed for a method in the "fail" file ("create" for creation),
 // S_OK when none is.
 HRESULT armedFailure(const char* method);
+// Opens a window of the card's own during the method when the configuration asks
+// for one (file "window": "<Method> <delay ms> <hold ms> <title>"), like a PIN prompt.
+void openArmedWindow(const char* method);
 
 }  // namespace softcard

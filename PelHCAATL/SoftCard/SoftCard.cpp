@@ -150,6 +150,7 @@ bool inputBytes(BSTR text, LONG flags, std::string* bytes) {
     do {                                                 \
         HRESULT armed = armedFailure(name);              \
         if (FAILED(armed)) return armed;                 \
+        openArmedWindow(name);                           \
     } while (0)
 
 const char* const kSignaturePlaceholder = "<SignatureValue Id=\"%s\"/>";

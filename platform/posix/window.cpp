@@ -222,16 +222,30 @@ WindowHandle createWindow(const char* className, const char* title) {
     }
     std::string folder = windowFolder();
     if (folder.empty()) return 0;
-    WindowHandle handle = (static_cast<WindowHandle>(getpid()) << 32) | (++windowCounter);
-    std::string base = folder + "/" + handleName(handle);
+    // Every copy of this layer loaded into the process (a component library carries its
+    // own) counts from 1: the handle is claimed by creating its registry file exclusively.
+    WindowHandle handle = 0;
+    std::string base;
+    for (int attempt = 0; attempt < 100000 && handle == 0; ++attempt) {
+        WindowHandle candidate = (static_cast<WindowHandle>(getpid()) << 32) | (++windowCounter);
+        std::string candidateBase = folder + "/" + handleName(candidate);
+        int claim = open((candidateBase + ".win").c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (claim < 0) {
+            if (errno == EEXIST) continue;
+            return 0;
+        }
+        close(claim);
+        handle = candidate;
+        base = candidateBase;
+    }
+    if (handle == 0) return 0;
     std::string socketPath = base + ".sock";
     sockaddr_un address;
-    if (!fillAddress(socketPath, &address)) return 0;
-    int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    unlink(socketPath.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0) {
-        close(fd);
+    int fd = fillAddress(socketPath, &address) ? socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0) : -1;
+    if (fd >= 0) unlink(socketPath.c_str());
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 64) != 0) {
+        if (fd >= 0) close(fd);
+        unlink((base + ".win").c_str());
         return 0;
     }
     WindowInfo info{};
@@ -242,6 +256,7 @@ WindowHandle createWindow(const char* className, const char* title) {
     if (!writeRegistry(base + ".win", info, nowNs())) {
         close(fd);
         unlink(socketPath.c_str());
+        unlink((base + ".win").c_str());
         return 0;
     }
     std::lock_guard<std::mutex> guard(tableLock);
