@@ -25,6 +25,9 @@ namespace {
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // Large enough for the filter's own work (listing, matching, formatting) after a stack overflow.
 constexpr size_t kAltStackSize = 1u << 20;
+// The filter is not limited to async-signal-safe calls; should it block on a lock the
+// crash left taken, the process still ends (and its keeper starts it again).
+constexpr unsigned kFilterTimeLimitSeconds = 60;
 
 std::atomic<platform::CrashFilter> gFilter{nullptr};
 std::atomic<long> gCrashingThread{0};
@@ -52,6 +55,7 @@ void onFatalSignal(int sig, siginfo_t* info, void* context) {
         for (;;) pause();
     }
     platform::CrashInfo crash{sig, info ? info->si_code : 0, info ? info->si_addr : nullptr, context};
+    alarm(kFilterTimeLimitSeconds);
     if (platform::CrashFilter filter = gFilter.load()) filter(&crash);
     restoreDefaults();
     // Pending until the handler returns, then the default action ends the process;
