@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,8 +72,15 @@ RunningService::RunningService(const testsupport::Sandbox& sandbox, const char* 
     argv.push_back(nullptr);
     // A sandbox may hold the log of an earlier run: only what follows counts here.
     size_t mark = log().size();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return;
+    // The service dies with the test process: a test that aborts must not leave a
+    // service holding the fixed ports (and the test runner's output pipe) behind it.
+    pid_t pid = fork();
+    if (pid < 0) return;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        execve(program.c_str(), argv.data(), environ);
+        _exit(127);
+    }
     pid_ = pid;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -208,23 +216,44 @@ std::map<std::string, std::string> decodeReply(const std::string& body) {
     return values;
 }
 
-// Every readable mapping of the process, joined.
-std::string processMemory(int pid) {
+// Reads every readable mapping of the process piece by piece and looks for each text.
+// Mappings larger than kMaxMapping are the sanitizers' shadow and reserve areas: they
+// hold no data of ours and would take minutes to read.
+MemoryScan scanProcessMemory(int pid, const std::vector<std::string>& texts) {
+    constexpr unsigned long kMaxMapping = 1ul << 30;
+    constexpr size_t kChunk = 4u << 20;
+    MemoryScan scan;
+    scan.found.assign(texts.size(), false);
+    size_t overlap = 0;
+    for (const auto& text : texts) overlap = std::max(overlap, text.size());
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
     int mem = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
-    std::string all;
+    std::string window;
     std::string line;
     while (mem >= 0 && std::getline(maps, line)) {
         unsigned long from = 0, to = 0;
         char perms[8] = {};
         if (std::sscanf(line.c_str(), "%lx-%lx %7s", &from, &to, perms) != 3 || perms[0] != 'r') continue;
         if (line.find("[vvar]") != std::string::npos || line.find("[vsyscall]") != std::string::npos) continue;
-        std::string region(to - from, '\0');
-        ssize_t got = pread(mem, region.data(), region.size(), static_cast<off_t>(from));
-        if (got > 0) all.append(region.data(), static_cast<size_t>(got));
+        if (to - from > kMaxMapping) continue;
+        // Each chunk is searched together with the tail of the one before it, so a text
+        // split across two chunks of one mapping is still found.
+        window.clear();
+        for (unsigned long at = from; at < to; at += kChunk) {
+            size_t want = static_cast<size_t>(std::min<unsigned long>(kChunk, to - at));
+            size_t kept = window.size();
+            window.resize(kept + want);
+            ssize_t got = pread(mem, window.data() + kept, want, static_cast<off_t>(at));
+            if (got <= 0) { window.resize(kept); break; }
+            window.resize(kept + static_cast<size_t>(got));
+            scan.scanned += static_cast<size_t>(got);
+            for (size_t i = 0; i < texts.size(); ++i)
+                if (!scan.found[i] && window.find(texts[i]) != std::string::npos) scan.found[i] = true;
+            if (window.size() > overlap) window.erase(0, window.size() - overlap);
+        }
     }
     if (mem >= 0) close(mem);
-    return all;
+    return scan;
 }
 
 }  // namespace servicetest

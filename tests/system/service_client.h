@@ -64,8 +64,13 @@ std::string rootCertificatePath();
 // The service's private key files made by the build.
 std::string serverKeyPath(bool rsa);
 
-// Every readable mapping of a process of ours, joined (for secrets left in memory).
-std::string processMemory(int pid);
+// What a look through the memory of a process of ours found (for secrets left behind):
+// the bytes read, and for each text whether it was seen.
+struct MemoryScan {
+    size_t scanned = 0;
+    std::vector<bool> found;
+};
+MemoryScan scanProcessMemory(int pid, const std::vector<std::string>& texts);
 
 // True inside the private network namespace, where the fixed ports are the test's.
 bool inPrivateNetwork();

@@ -198,10 +198,12 @@ TEST_F(Service, NoPrivateKeyTextInMemoryAfterStartUp) {
     r.headers = {"Origin: https://page.example"};
     ASSERT_EQ(send(r).curlCode, 0);
 
-    std::string memory = processMemory(service.pid());
-    ASSERT_GT(memory.size(), 1u << 20);
-    for (const auto& line : ecc) EXPECT_EQ(memory.find(line), std::string::npos) << "ECDSA key line " << line;
-    for (const auto& line : rsa) EXPECT_EQ(memory.find(line), std::string::npos) << "RSA key line " << line;
+    std::vector<std::string> lines = ecc;
+    lines.insert(lines.end(), rsa.begin(), rsa.end());
+    MemoryScan memory = scanProcessMemory(service.pid(), lines);
+    ASSERT_GT(memory.scanned, 1u << 20);
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_FALSE(memory.found[i]) << (i < ecc.size() ? "ECDSA" : "RSA") << " key line " << lines[i];
 }
 
 }  // namespace
